@@ -1,0 +1,53 @@
+// The program's start: harden DLL loading, open the window, run its message loop.
+#include "Form1.h"
+
+namespace {
+
+// Before any library is loaded on our behalf, keep DLL searches to the system directory, so a
+// DLL planted beside the program (say, in a Downloads folder) is never loaded. Present from
+// Windows 8, and on Windows 7 with KB2533623; looked up so the program still starts without it.
+void RestrictDllSearchToSystemDirectory()
+{
+    using SetDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+    const FARPROC address = kernel32 != nullptr ? GetProcAddress(kernel32, "SetDefaultDllDirectories") : nullptr;
+    if (address != nullptr) {
+        reinterpret_cast<SetDirectoriesFunction>(reinterpret_cast<void (*)()>(address))(
+            LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+}
+
+int RunMessageLoop(const Velmora::Form1& form)
+{
+    MSG message;
+    BOOL result;
+    while ((result = GetMessageW(&message, nullptr, 0, 0)) != 0) {
+        if (result == -1) {
+            return 1;
+        }
+        if (Velmora::Form1::IsEnterOrEscape(message)) {
+            continue;
+        }
+        // Tab and Shift+Tab move between the controls as in a dialog.
+        if (!IsDialogMessageW(form.Handle(), &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return static_cast<int>(message.wParam);
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
+{
+    HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+    RestrictDllSearchToSystemDirectory();
+
+    Velmora::Form1 form(instance);
+    if (!form.Create()) {
+        return 1;
+    }
+    form.Show(showCommand);
+    return RunMessageLoop(form);
+}
