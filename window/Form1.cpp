@@ -3,7 +3,7 @@
 #include "Module1.h"
 #include "resource.h"
 
-#include <exception>
+#include <cmath>
 
 namespace Velmora {
 namespace {
@@ -85,15 +85,24 @@ void EnableCaptionScaling(HWND window)
     }
 }
 
-// Black on the menu colour, as designed; in high contrast the theme's own pair stays readable.
+// Relative luminance (0 = black, 1 = white) of a colour, as the WCAG contrast rules define it.
+double Luminance(COLORREF colour)
+{
+    const auto linear = [](BYTE channel) {
+        const double c = channel / 255.0;
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(GetRValue(colour)) + 0.7152 * linear(GetGValue(colour)) +
+           0.0722 * linear(GetBValue(colour));
+}
+
+// Black on the menu colour, as designed; but where the menu colour is too dark for black to be
+// read (a high-contrast black theme, say), the theme's own menu text colour.
 COLORREF Text1Colour()
 {
-    HIGHCONTRASTW highContrast = {sizeof(highContrast), 0, nullptr};
-    if (SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(highContrast), &highContrast, 0) &&
-        (highContrast.dwFlags & HCF_HIGHCONTRASTON) != 0) {
-        return GetSysColor(COLOR_MENUTEXT);
-    }
-    return kBlack;
+    constexpr double kMinimumContrast = 4.5; // WCAG AA for normal text
+    const double contrastWithBlack = (Luminance(GetSysColor(COLOR_MENU)) + 0.05) / 0.05;
+    return contrastWithBlack >= kMinimumContrast ? kBlack : GetSysColor(COLOR_MENUTEXT);
 }
 
 void MoveControl(HWND control, const TwipRect& twips, UINT dpi)
