@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 scripts/ensure-tools.sh test
 
 jobs=$(nproc)
-for preset in native sanitize windows-x86 windows-x64; do
+for preset in native sanitize fuzz windows-x86 windows-x64; do
     echo "=== $preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
