@@ -4,7 +4,7 @@
 
 #include <array>
 #include <cstdint>
-#include <stdexcept>
+#include <exception>
 #include <string>
 
 namespace Module1 {
@@ -21,9 +21,14 @@ inline constexpr std::array<char, 24> KeyAlphabet = {
     'T', 'V', 'W', 'X', 'Y', '2', '3', '4', '6', '7', '8', '9'};
 
 // Raised when the registry functions themselves cannot be reached (library or entry point missing).
-class RegistryUnavailable : public std::runtime_error {
+// Carries a fixed message, so raising it needs no allocation.
+class RegistryUnavailable : public std::exception {
 public:
-    using std::runtime_error::runtime_error;
+    explicit RegistryUnavailable(const char* message) noexcept : message_(message) {}
+    const char* what() const noexcept override { return message_; }
+
+private:
+    const char* message_;
 };
 
 // Decodes the key bytes; always returns 29 characters and leaves the caller's bytes untouched.

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace Module1 {
 namespace {
@@ -43,18 +44,16 @@ private:
 };
 
 // The registry functions take ANSI names; ours are ASCII, but convert as the platform does.
-std::string ToAnsi(const std::wstring& text)
+// A NUL-terminated vector rather than std::string: it keeps libstdc++'s string code out of the program.
+std::vector<char> ToAnsi(const std::wstring& text)
 {
-    if (text.empty()) {
-        return {};
-    }
-    const int wideLength = static_cast<int>(text.size());
-    const int length = WideCharToMultiByte(CP_ACP, 0, text.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    const int wideLength = static_cast<int>(text.size() + 1); // with the terminating NUL
+    const int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), wideLength, nullptr, 0, nullptr, nullptr);
     if (length <= 0) {
         throw RegistryUnavailable("registry name cannot be converted to the ANSI code page");
     }
-    std::string ansi(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), wideLength, &ansi[0], length, nullptr, nullptr);
+    std::vector<char> ansi(static_cast<std::size_t>(length));
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), wideLength, ansi.data(), length, nullptr, nullptr);
     return ansi;
 }
 
@@ -64,7 +63,7 @@ public:
     {
         const auto regOpenKeyExA = Bind(openKey_, "RegOpenKeyExA");
         HKEY opened = nullptr;
-        const LONG status = regOpenKeyExA(HKEY_LOCAL_MACHINE, ToAnsi(subKey).c_str(), 0, access, &opened);
+        const LONG status = regOpenKeyExA(HKEY_LOCAL_MACHINE, ToAnsi(subKey).data(), 0, access, &opened);
         key = reinterpret_cast<RegistryKey>(opened);
         return status;
     }
@@ -76,7 +75,7 @@ public:
         DWORD valueType = 0;
         DWORD valueSize = size;
         const LONG status =
-            regQueryValueExA(Handle(key), ToAnsi(valueName).c_str(), nullptr, &valueType, data, &valueSize);
+            regQueryValueExA(Handle(key), ToAnsi(valueName).data(), nullptr, &valueType, data, &valueSize);
         type = valueType;
         size = valueSize;
         return status;
@@ -102,7 +101,7 @@ private:
             }
             const FARPROC address = GetProcAddress(advapi32_.Get(), name);
             if (address == nullptr) {
-                throw RegistryUnavailable(std::string("advapi32.dll has no ") + name);
+                throw RegistryUnavailable("advapi32.dll lacks a registry function");
             }
             // Through void(*)() so the compiler accepts the conversion between function types.
             slot = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
