@@ -304,6 +304,9 @@ BOOL CALLBACK CountChild(HWND, LPARAM param) {
     return TRUE;
 }
 
+// Style bits are 32 bits wide in both builds.
+DWORD StyleOf(HWND hwnd, int index) { return static_cast<DWORD>(GetWindowLongPtrW(hwnd, index)); }
+
 std::wstring ClassOf(HWND hwnd) {
     wchar_t name[64] = {};
     GetClassNameW(hwnd, name, 64);
@@ -745,8 +748,8 @@ void CheckCaptionIcon(HWND hwnd, const std::wstring& exe) {
 }
 
 void CheckFrame(HWND hwnd, const std::wstring& exe, int dpi) {
-    const LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
-    const LONG_PTR exStyle = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
+    const DWORD style = StyleOf(hwnd, GWL_STYLE);
+    const DWORD exStyle = StyleOf(hwnd, GWL_EXSTYLE);
     const std::wstring caption = [&] {
         wchar_t buffer[64] = {};
         GetWindowTextW(hwnd, buffer, 64);
@@ -754,11 +757,11 @@ void CheckFrame(HWND hwnd, const std::wstring& exe, int dpi) {
     }();
     Check(caption == L"Velmora", "caption is \"Velmora\"", "got \"" + Narrow(caption) + "\"");
     Check((style & WS_CAPTION) == WS_CAPTION && (style & WS_SYSMENU) != 0, "has a caption and a system menu (close box)",
-          "style " + Hex(static_cast<unsigned long>(style)));
+          "style " + Hex(style));
     Check((style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_POPUP | WS_CHILD)) == 0,
-          "fixed border, no minimise or maximise box, not a popup", "style " + Hex(static_cast<unsigned long>(style)));
+          "fixed border, no minimise or maximise box, not a popup", "style " + Hex(style));
     Check((exStyle & WS_EX_TOOLWINDOW) == 0 && GetWindow(hwnd, GW_OWNER) == nullptr, "unowned and not a tool window (taskbar button)",
-          "ex-style " + Hex(static_cast<unsigned long>(exStyle)));
+          "ex-style " + Hex(exStyle));
     const int windowDpi = DpiOf(hwnd);
     Check(windowDpi == dpi, "window DPI is " + Str(dpi), "got " + Str(windowDpi));
     RECT client{};
@@ -778,19 +781,19 @@ void CheckFrame(HWND hwnd, const std::wstring& exe, int dpi) {
 }
 
 void CheckControls(HWND hwnd, HWND text1, HWND command1, int dpi) {
-    const LONG_PTR textStyle = GetWindowLongPtrW(text1, GWL_STYLE);
+    const DWORD textStyle = StyleOf(text1, GWL_STYLE);
     Check(ClassOf(text1) == L"Edit" || ClassOf(text1) == L"EDIT", "Text1 (id 101) is an Edit", "class " + Narrow(ClassOf(text1)));
     Check((textStyle & (WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_CENTER | ES_READONLY)) == (WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_CENTER | ES_READONLY) &&
               (textStyle & ES_MULTILINE) == 0,
-          "Text1 is a visible tab stop, centred, read-only, single line", "style " + Hex(static_cast<unsigned long>(textStyle)));
-    Check((GetWindowLongPtrW(text1, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0, "Text1 has a sunken client edge");
+          "Text1 is a visible tab stop, centred, read-only, single line", "style " + Hex(textStyle));
+    Check((StyleOf(text1, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0, "Text1 has a sunken client edge");
     const int textTwips[4] = {240, 240, 3735, 285};
     CheckChildRect(hwnd, text1, "Text1", textTwips, dpi);
 
-    const LONG_PTR buttonStyle = GetWindowLongPtrW(command1, GWL_STYLE);
+    const DWORD buttonStyle = StyleOf(command1, GWL_STYLE);
     Check(ClassOf(command1) == L"Button" || ClassOf(command1) == L"BUTTON", "Command1 (id 102) is a Button", "class " + Narrow(ClassOf(command1)));
     Check((buttonStyle & BS_TYPEMASK) == BS_PUSHBUTTON && (buttonStyle & (WS_VISIBLE | WS_TABSTOP)) == (WS_VISIBLE | WS_TABSTOP),
-          "Command1 is a visible tab-stop push button, not the default button", "style " + Hex(static_cast<unsigned long>(buttonStyle)));
+          "Command1 is a visible tab-stop push button, not the default button", "style " + Hex(buttonStyle));
     Check(TextOf(command1) == L"Exit", "Command1 caption is \"Exit\"", "got \"" + Narrow(TextOf(command1)) + "\"");
     const int buttonTwips[4] = {840, 720, 2295, 255};
     CheckChildRect(hwnd, command1, "Command1", buttonTwips, dpi);
@@ -942,12 +945,16 @@ int Run(const Options& options) {
         return find.found != nullptr || !child.Running();
     }, 90000);
     const HWND hwnd = find.found;
-    if (hwnd == nullptr) Fatal(child.Running() ? "no visible VelmoraForm1 window appeared" : "the program ended before showing its window");
+    // Returning (not exiting) lets ChildProcess end a program that is still running.
+    if (hwnd == nullptr) {
+        Check(false, child.Running() ? "a visible VelmoraForm1 window appears" : "the program shows its window before it ends");
+        return 2;
+    }
     const DWORD threadId = GetWindowThreadProcessId(hwnd, nullptr);
     const HWND text1 = GetDlgItem(hwnd, 101);
     const HWND command1 = GetDlgItem(hwnd, 102);
     Line("ok   window found");
-    if (text1 == nullptr || command1 == nullptr) Fatal("controls 101 (Text1) and 102 (Command1) exist");
+    if (!Check(text1 != nullptr && command1 != nullptr, "controls 101 (Text1) and 102 (Command1) exist")) return 2;
 
     Check(WaitUntil([&] { return GetForegroundWindow() == hwnd; }, 20000), "the window is active when it opens");
     Settle(hwnd, threadId);

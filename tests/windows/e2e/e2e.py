@@ -2,9 +2,11 @@
 """End-to-end cases of Velmora.exe under 64-bit Wine on a private Xvfb display.
 
   e2e.py list                      the case names, one a line (CMake registers one test each)
-  e2e.py setup RUN_DIR             start Xvfb, create the throwaway Wine prefix
-  e2e.py case RUN_DIR NAME --program EXE --probe EXE --screenshots DIR
-  e2e.py cleanup RUN_DIR           stop wineserver and Xvfb, remove RUN_DIR
+  e2e.py setup WORK_DIR            start Xvfb, create the throwaway Wine prefix
+  e2e.py case WORK_DIR NAME --program EXE --probe EXE --screenshots DIR
+  e2e.py cleanup WORK_DIR          stop wineserver and Xvfb, remove the prefix
+
+WORK_DIR holds one session folder per test run (prefix, Xvfb's state, logs).
 
 Each case sets DigitalProductId with Wine's reg, runs VelmoraProbe.exe (which starts the program
 and checks its window from outside) and, for some cases, takes a screenshot or checks that the
@@ -452,16 +454,33 @@ def describe(value):
     return f"REG_BINARY of {len(value)} bytes"
 
 
+def session_dir(work: Path) -> Path:
+    """The prefix and display of one test run: CTest starts setup, cases and cleanup alike, so
+    its process id tells two runs in the same build folder apart."""
+    return work / f"session-{os.getppid()}"
+
+
+def remove_stale_sessions(work: Path):
+    for old in work.glob("session-*"):
+        pid = old.name.split("-", 1)[1]
+        if not (pid.isdigit() and Path(f"/proc/{pid}").exists()):
+            cleanup(old)
+
+
 def main(argv):
     if argv[1:2] == ["list"]:
         print(";".join(CASES))
         return 0
-    if len(argv) >= 3 and argv[1] in ("setup", "cleanup"):
-        run_dir = Path(argv[2]).resolve()
-        (setup if argv[1] == "setup" else cleanup)(run_dir)
+    if len(argv) == 3 and argv[1] in ("setup", "cleanup"):
+        work = Path(argv[2]).resolve()
+        if argv[1] == "setup":
+            remove_stale_sessions(work)
+            setup(session_dir(work))
+        else:
+            cleanup(session_dir(work))
         return 0
     if len(argv) == 10 and argv[1] == "case" and argv[4:9:2] == ["--program", "--probe", "--screenshots"]:
-        return case(Path(argv[2]).resolve(), argv[3], Path(argv[5]).resolve(), Path(argv[7]).resolve(),
+        return case(session_dir(Path(argv[2]).resolve()), argv[3], Path(argv[5]).resolve(), Path(argv[7]).resolve(),
                     Path(argv[9]).resolve())
     print(__doc__, file=sys.stderr)
     return 2
