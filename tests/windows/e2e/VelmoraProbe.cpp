@@ -934,6 +934,97 @@ bool FindCloseBox(HWND hwnd, POINT& at) {
     return false;
 }
 
+// The program under test and the handles of its window, once it is up.
+struct Program {
+    ChildProcess& child;
+    HWND hwnd;
+    HWND text1;
+    HWND command1;
+    DWORD threadId;
+};
+
+// Waits for the focus to reach a control; false (and no waiting) once the program has ended.
+bool FocusReaches(const Program& p, HWND control) {
+    return WaitUntil([&] { return FocusOf(p.threadId) == control || !p.child.Running(); }, 10000) && p.child.Running();
+}
+
+void CheckAtOpening(const Options& options, const Program& p) {
+    Check(TextOf(p.text1) == options.expect, "Text1 shows \"" + Narrow(options.expect) + "\"", "got \"" + Narrow(TextOf(p.text1)) + "\"");
+    Check(WaitUntil([&] { return FocusOf(p.threadId) == p.text1; }, 10000), "Text1 has the keyboard focus when the window opens");
+    CheckFrame(p.hwnd, options.exe, options.dpi);
+    CheckControls(p.hwnd, p.text1, p.command1, options.dpi);
+    // The prefix's colours are chosen so that the wrong colour cannot pass by coincidence.
+    Check(GetSysColor(COLOR_MENU) != GetSysColor(COLOR_BTNFACE) && GetSysColor(COLOR_MENU) != GetSysColor(COLOR_WINDOW) &&
+              GetSysColor(COLOR_WINDOWTEXT) != RGB(0, 0, 0),
+          "test colours: menu differs from button face and window, window text is not black");
+    CheckButtonPixels(p.command1, options.dpi);
+}
+
+// Keys as a user presses them. Each group ends with a key whose effect we can see (the focus
+// moving), which shows that every key before it has been handled. Stops once the program ended.
+void CheckKeyboard(const Options& options, const Program& p) {
+    Check(Foreground(p.hwnd), "the window is in the foreground for input");
+    Check(SetClipboardText(L"pasted"), "put \"pasted\" on the clipboard");
+    Press(VK_HOME);
+    Type(L"typed");
+    Press(VK_END);
+    Press(VK_BACK);
+    Press(VK_HOME);
+    Press(VK_DELETE);
+    Chord(VK_CONTROL, 'V');
+    Chord(VK_SHIFT, VK_INSERT);
+    Press(VK_RETURN);
+    Press(VK_ESCAPE);
+    Press(VK_TAB);
+    const bool moved = FocusReaches(p, p.command1);
+    if (!Check(Alive(p.child, p.hwnd), "Enter and Escape in Text1 leave the program running")) return;
+    Check(moved, "Tab moves the focus from Text1 to Command1");
+    Check(TextOf(p.text1) == options.expect, "typing, Backspace, Delete and paste leave Text1 unchanged",
+          "now \"" + Narrow(TextOf(p.text1)) + "\"");
+
+    // With the caret gone from Text1, its pixels show the text alone.
+    Settle(p.hwnd, p.threadId);
+    CheckTextPixels(p.text1, options.expect, options.dpi);
+
+    Press(VK_RETURN);
+    Press(VK_ESCAPE);
+    Press(VK_TAB);
+    const bool movedOn = FocusReaches(p, p.text1);
+    if (!Check(Alive(p.child, p.hwnd), "Enter and Escape on Command1 leave the program running")) return;
+    Check(movedOn, "Tab moves the focus from Command1 on to Text1");
+    // And backwards, both ways round.
+    Chord(VK_SHIFT, VK_TAB);
+    Check(FocusReaches(p, p.command1), "Shift+Tab moves the focus from Text1 to Command1");
+    Chord(VK_SHIFT, VK_TAB);
+    Check(FocusReaches(p, p.text1), "Shift+Tab moves the focus from Command1 to Text1");
+
+    Press(VK_HOME);
+    Chord(VK_SHIFT, VK_END);
+    Chord(VK_CONTROL, 'C');
+    Check(WaitUntil([&] { return ClipboardText() == options.expect; }, 10000), "selecting Text1 and Ctrl+C copies its text",
+          "clipboard holds \"" + Narrow(ClipboardText()) + "\"");
+}
+
+void End(const Options& options, const Program& p) {
+    if (options.end == "click") {
+        RECT button{};
+        GetWindowRect(p.command1, &button);
+        Check(Click(POINT{(button.left + button.right) / 2, (button.top + button.bottom) / 2}), "the mouse is on Exit");
+        Line("     clicked Exit");
+    } else if (options.end == "space") {
+        Press(VK_TAB);
+        Check(FocusReaches(p, p.command1), "Tab gives Exit the focus");
+        Press(VK_SPACE);
+        Line("     pressed Space on Exit");
+    } else {
+        POINT closeBox{};
+        if (Check(FindCloseBox(p.hwnd, closeBox), "the caption has a close box (WM_NCHITTEST gives HTCLOSE)")) {
+            Click(closeBox);
+            Line("     clicked the close box at " + Str(closeBox.x) + "," + Str(closeBox.y));
+        }
+    }
+}
+
 int Run(const Options& options) {
     BecomeDpiAware();
     ChildProcess child(Start(options.exe));
@@ -944,93 +1035,28 @@ int Run(const Options& options) {
         EnumWindows(FindMainWindow, reinterpret_cast<LPARAM>(&find));
         return find.found != nullptr || !child.Running();
     }, 90000);
-    const HWND hwnd = find.found;
     // Returning (not exiting) lets ChildProcess end a program that is still running.
-    if (hwnd == nullptr) {
+    if (find.found == nullptr) {
         Check(false, child.Running() ? "a visible VelmoraForm1 window appears" : "the program shows its window before it ends");
         return 2;
     }
-    const DWORD threadId = GetWindowThreadProcessId(hwnd, nullptr);
-    const HWND text1 = GetDlgItem(hwnd, 101);
-    const HWND command1 = GetDlgItem(hwnd, 102);
+    const Program p{child, find.found, GetDlgItem(find.found, 101), GetDlgItem(find.found, 102),
+                    GetWindowThreadProcessId(find.found, nullptr)};
     Line("ok   window found");
-    if (!Check(text1 != nullptr && command1 != nullptr, "controls 101 (Text1) and 102 (Command1) exist")) return 2;
+    if (!Check(p.text1 != nullptr && p.command1 != nullptr, "controls 101 (Text1) and 102 (Command1) exist")) return 2;
 
-    Check(WaitUntil([&] { return GetForegroundWindow() == hwnd; }, 20000), "the window is active when it opens");
-    Settle(hwnd, threadId);
+    Check(WaitUntil([&] { return GetForegroundWindow() == p.hwnd; }, 20000), "the window is active when it opens");
+    Settle(p.hwnd, p.threadId);
 
     if (options.print) {
-        Line("text: " + Narrow(TextOf(text1)));
-        if (!options.hold.empty()) Hold(hwnd, options.hold);
-        PostMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+        Line("text: " + Narrow(TextOf(p.text1)));
+        if (!options.hold.empty()) Hold(p.hwnd, options.hold);
+        PostMessageW(p.hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
     } else {
-        Check(TextOf(text1) == options.expect, "Text1 shows \"" + Narrow(options.expect) + "\"", "got \"" + Narrow(TextOf(text1)) + "\"");
-        Check(WaitUntil([&] { return FocusOf(threadId) == text1; }, 10000), "Text1 has the keyboard focus when the window opens");
-        CheckFrame(hwnd, options.exe, options.dpi);
-        CheckControls(hwnd, text1, command1, options.dpi);
-        // The prefix's colours are chosen so that the wrong colour cannot pass by coincidence.
-        Check(GetSysColor(COLOR_MENU) != GetSysColor(COLOR_BTNFACE) && GetSysColor(COLOR_MENU) != GetSysColor(COLOR_WINDOW) &&
-                  GetSysColor(COLOR_WINDOWTEXT) != RGB(0, 0, 0),
-              "test colours: menu differs from button face and window, window text is not black");
-        CheckButtonPixels(command1, options.dpi);
-        if (!options.hold.empty()) Hold(hwnd, options.hold);
-
-        // Typing, deleting and pasting into Text1 change nothing; Enter and Escape do nothing. The
-        // trailing Tab shows that every key before it has been handled.
-        Check(Foreground(hwnd), "the window is in the foreground for input");
-        Check(SetClipboardText(L"pasted"), "put \"pasted\" on the clipboard");
-        Press(VK_HOME);
-        Type(L"typed");
-        Press(VK_END);
-        Press(VK_BACK);
-        Press(VK_HOME);
-        Press(VK_DELETE);
-        Chord(VK_CONTROL, 'V');
-        Chord(VK_SHIFT, VK_INSERT);
-        Press(VK_RETURN);
-        Press(VK_ESCAPE);
-        Press(VK_TAB);
-        Check(WaitUntil([&] { return FocusOf(threadId) == command1 || !child.Running(); }, 10000) && child.Running(),
-              "Tab moves the focus from Text1 to Command1");
-        Check(Alive(child, hwnd), "Enter and Escape in Text1 leave the program running");
-        Check(TextOf(text1) == options.expect, "typing, Backspace, Delete and paste leave Text1 unchanged",
-              "now \"" + Narrow(TextOf(text1)) + "\"");
-
-        // With the caret gone from Text1, its pixels show the text alone.
-        Settle(hwnd, threadId);
-        CheckTextPixels(text1, options.expect, options.dpi);
-
-        Press(VK_RETURN);
-        Press(VK_ESCAPE);
-        Chord(VK_SHIFT, VK_TAB);
-        Check(WaitUntil([&] { return FocusOf(threadId) == text1 || !child.Running(); }, 10000) && child.Running(),
-              "Shift+Tab moves the focus from Command1 back to Text1");
-        Check(Alive(child, hwnd), "Enter and Escape on Command1 leave the program running");
-
-        Press(VK_HOME);
-        Chord(VK_SHIFT, VK_END);
-        Chord(VK_CONTROL, 'C');
-        Check(WaitUntil([&] { return ClipboardText() == options.expect; }, 10000), "selecting Text1 and Ctrl+C copies its text",
-              "clipboard holds \"" + Narrow(ClipboardText()) + "\"");
-        Check(Alive(child, hwnd), "the program is still running before it is ended");
-
-        if (options.end == "click") {
-            RECT button{};
-            GetWindowRect(command1, &button);
-            Check(Click(POINT{(button.left + button.right) / 2, (button.top + button.bottom) / 2}), "the mouse is on Exit");
-            Line("     clicked Exit");
-        } else if (options.end == "space") {
-            Press(VK_TAB);
-            Check(WaitUntil([&] { return FocusOf(threadId) == command1; }, 10000), "Tab gives Exit the focus");
-            Press(VK_SPACE);
-            Line("     pressed Space on Exit");
-        } else {
-            POINT closeBox{};
-            if (Check(FindCloseBox(hwnd, closeBox), "the caption has a close box (WM_NCHITTEST gives HTCLOSE)")) {
-                Click(closeBox);
-                Line("     clicked the close box at " + Str(closeBox.x) + "," + Str(closeBox.y));
-            }
-        }
+        CheckAtOpening(options, p);
+        if (!options.hold.empty()) Hold(p.hwnd, options.hold);
+        CheckKeyboard(options, p);
+        if (Check(Alive(child, p.hwnd), "the program is still running before it is ended")) End(options, p);
     }
 
     const bool ended = WaitForSingleObject(child.handle(), 30000) == WAIT_OBJECT_0;

@@ -195,6 +195,7 @@ def setup(run_dir: Path):
             number += chunk
     os.close(read_end)
     if not number.strip():
+        xvfb.kill()
         raise SystemExit("FAIL Xvfb did not start:\n" + (run_dir / "xvfb.log").read_text())
     display = ":" + number.decode().strip()
     state = {"display": display, "xvfb_pid": xvfb.pid}
