@@ -424,6 +424,8 @@ def case(run_dir: Path, name: str, program: Path, probe: Path, screenshots: Path
         program = folder / program.name
         key_before = export(env, run_dir, CURRENT_VERSION, "before-current-version.reg")
         hkcu_before = export(env, run_dir, r"HKCU\Software", "before-hkcu.reg")
+        # Nothing is left out: a run of the program and the probe touches no file in drive_c
+        # (Wine's own writes go to the registry files beside it, which are not compared).
         drive_before = listing(prefix / "drive_c")
         folder_before = listing(folder)
 
