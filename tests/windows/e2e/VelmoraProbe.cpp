@@ -445,7 +445,7 @@ struct Rendering {
     Image image;
 };
 
-Rendering Render(const std::wstring& text, int pixelHeight, COLORREF background) {
+Rendering Render(const std::wstring& text, int pixelHeight, COLORREF background, COLORREF foreground) {
     Rendering result;
     GdiObject<HFONT> font(CreateFontW(-pixelHeight, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
                                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma"));
@@ -470,7 +470,7 @@ Rendering Render(const std::wstring& text, int pixelHeight, COLORREF background)
         RECT all{0, 0, width, height};
         FillRect(memory.get(), &all, brush.get());
         SetBkMode(memory.get(), TRANSPARENT);
-        SetTextColor(memory.get(), RGB(0, 0, 0));
+        SetTextColor(memory.get(), foreground);
         // Placed by the font's advance widths, as the edit control lays out its text; plain
         // TextOut under Wine can place hinted glyphs a pixel tighter.
         const int count = static_cast<int>(text.size());
@@ -589,6 +589,7 @@ struct Options {
     std::string end = "click";
     std::wstring hold;
     bool print = false;
+    COLORREF textColour = RGB(0, 0, 0);
 };
 
 Options Parse(int argc, char** argv) {
@@ -607,6 +608,10 @@ Options Parse(int argc, char** argv) {
             options.dpi = std::atoi(argv[++i]);
         } else if (arg == "--end" && hasValue) {
             options.end = argv[++i];
+        } else if (arg == "--text-colour" && hasValue) {
+            int r = 0, g = 0, b = 0;
+            if (std::sscanf(argv[++i], "%d,%d,%d", &r, &g, &b) != 3) Fatal("usage: --text-colour R,G,B");
+            options.textColour = RGB(r, g, b);
         } else if (arg == "--hold" && hasValue) {
             options.hold = Widen(argv[++i]);
         } else {
@@ -803,8 +808,9 @@ void CheckControls(HWND hwnd, HWND text1, HWND command1, int dpi) {
     Check(children == 2, "the window has exactly two controls", "got " + Str(children));
 }
 
-// Text1's pixels: menu-coloured background, black text in Tahoma 8.25 pt bold, centred, whole.
-void CheckTextPixels(HWND text1, const std::wstring& expected, int dpi) {
+// Text1's pixels: menu-coloured background, text in the expected colour (black, unless the menu
+// colour is too dark for it) in Tahoma 8.25 pt bold, centred, whole.
+void CheckTextPixels(HWND text1, const std::wstring& expected, int dpi, COLORREF textColour) {
     const COLORREF menu = GetSysColor(COLOR_MENU);
     RECT client{};
     GetClientRect(text1, &client);
@@ -830,14 +836,19 @@ void CheckTextPixels(HWND text1, const std::wstring& expected, int dpi) {
     }
     Check(stray == 0, "Text1 background at both ends is the menu colour " + Colour(menu),
           Str(stray) + " pixels differ, e.g. " + Colour(strayColour));
-    COLORREF darkest = RGB(255, 255, 255);
+    // The ink pixel farthest from the background is the text's own colour; the rest is smoothing.
+    const auto distance = [menu](COLORREF c) {
+        return std::labs(static_cast<long>(GetRValue(c)) - GetRValue(menu)) +
+               std::labs(static_cast<long>(GetGValue(c)) - GetGValue(menu)) +
+               std::labs(static_cast<long>(GetBValue(c)) - GetBValue(menu));
+    };
+    COLORREF farthest = menu;
     for (int y = ink.top; y < ink.bottom; ++y) {
         for (int x = ink.left; x < ink.right; ++x) {
-            const COLORREF c = image.at(x, y);
-            if (GetRValue(c) + GetGValue(c) + GetBValue(c) < GetRValue(darkest) + GetGValue(darkest) + GetBValue(darkest)) darkest = c;
+            if (distance(image.at(x, y)) > distance(farthest)) farthest = image.at(x, y);
         }
     }
-    Check(darkest == RGB(0, 0, 0), "Text1 text is black", "darkest pixel " + Colour(darkest));
+    Check(farthest == textColour, "Text1 text is " + Colour(textColour), "strongest ink pixel " + Colour(farthest));
 
     // Our own rendering of the expected text in the window's font, at either rounding of 8.25 pt.
     const int heights[2] = {MulDiv(825, dpi, 7200), 825 * dpi / 7200};
@@ -845,7 +856,7 @@ void CheckTextPixels(HWND text1, const std::wstring& expected, int dpi) {
     Rendering best;
     std::string seen;
     for (int height : heights) {
-        const Rendering r = Render(expected, height, menu);
+        const Rendering r = Render(expected, height, menu, textColour);
         const long dw = (ink.right - ink.left) - (r.ink.right - r.ink.left);
         const long dh = (ink.bottom - ink.top) - (r.ink.bottom - r.ink.top);
         seen += " " + Str(r.ink.right - r.ink.left) + "x" + Str(r.ink.bottom - r.ink.top) + " (" + Str(height) + " px)";
@@ -887,7 +898,7 @@ void CheckButtonPixels(HWND command1, int dpi) {
     bool matches = false;
     std::string seen;
     for (int height : heights) {
-        const Rendering r = Render(L"Exit", height, GetSysColor(COLOR_BTNFACE));
+        const Rendering r = Render(L"Exit", height, GetSysColor(COLOR_BTNFACE), RGB(0, 0, 0));
         const DarkInk expected = DarkPixels(r.image, RECT{0, 0, r.image.width, r.image.height});
         const long dw = (ink.box.right - ink.box.left) - (expected.box.right - expected.box.left);
         const long dh = (ink.box.bottom - ink.box.top) - (expected.box.bottom - expected.box.top);
@@ -984,7 +995,7 @@ void CheckKeyboard(const Options& options, const Program& p) {
 
     // With the caret gone from Text1, its pixels show the text alone.
     Settle(p.hwnd, p.threadId);
-    CheckTextPixels(p.text1, options.expect, options.dpi);
+    CheckTextPixels(p.text1, options.expect, options.dpi, options.textColour);
 
     Press(VK_RETURN);
     Press(VK_ESCAPE);

@@ -79,6 +79,9 @@ class Case:
     expect: str = ""         # Text1's text; empty: the reference key of the value
     dpi: int = 96
     menu: str = "255 0 255"  # COLOR_MENU: unlike any other colour the window would otherwise use
+    # COLOR_MENUTEXT, not black, so that text in it where black is meant shows.
+    menu_text: str = "0 128 0"
+    text: str = "0,0,0"      # the colour Text1's text must have
     screenshot: bool = False
     writes_nothing: bool = False
 
@@ -101,6 +104,9 @@ CASES = {
     "value-as-text": Case(TEXT_VALUE, "space"),
     "dpi-144": Case(REAL_VALUE, "click", dpi=144, screenshot=True),
     "writes-nothing": Case(REAL_VALUE, "closebox", writes_nothing=True),
+    # Black would vanish on a black menu colour (a high-contrast theme): the theme's menu text
+    # colour stands in for it.
+    "dark-menu-colour": Case(REAL_VALUE, "space", menu="0 0 0", menu_text="255 255 0", text="255,255,0"),
 }
 
 # ---- Wine and the display ------------------------------------------------------------------------
@@ -408,6 +414,7 @@ def case(run_dir: Path, name: str, program: Path, probe: Path, screenshots: Path
         if f"0x{wanted.dpi:x}" not in output:
             raise SystemExit(f"FAIL LogPixels did not survive the restart:\n{output}")
     reg(env, run_dir, "add", COLORS_KEY, "/v", "Menu", "/t", "REG_SZ", "/d", wanted.menu, "/f")
+    reg(env, run_dir, "add", COLORS_KEY, "/v", "MenuText", "/t", "REG_SZ", "/d", wanted.menu_text, "/f")
     set_value(env, run_dir, wanted.value)
     stored = stored_value(env, run_dir)
     if stored != expected_stored(wanted.value):
@@ -430,7 +437,7 @@ def case(run_dir: Path, name: str, program: Path, probe: Path, screenshots: Path
         folder_before = listing(folder)
 
     args = [windows_path(probe), "--exe", windows_path(program), "--expect", expected, "--dpi", str(wanted.dpi),
-            "--end", wanted.end]
+            "--end", wanted.end, "--text-colour", wanted.text]
     ok = run_probe(env, run_dir, name, args, state["display"], screenshots / f"{name}.png" if wanted.screenshot else None)
 
     if wanted.writes_nothing:
