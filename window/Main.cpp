@@ -2,6 +2,7 @@
 #include "Form1.h"
 
 #include <cstdlib>
+#include <new>
 
 namespace {
 
@@ -48,6 +49,18 @@ int RunMessageLoop(const Velmora::Form1& form)
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
 } // namespace __gnu_cxx
+
+// std::wstring's error paths (lengths past max_size) cannot be reached with a 29-character key,
+// yet libstdc++'s helpers for them drag both string ABIs and the standard exception classes
+// into the static program (about 85 KiB). They raise bad_alloc here, which Load's handler
+// catches like any other failure; a helper missing from this list fails the link loudly.
+namespace std {
+void __throw_length_error(const char*) { throw bad_alloc(); }
+void __throw_logic_error(const char*) { throw bad_alloc(); }
+void __throw_out_of_range_fmt(const char*, ...) { throw bad_alloc(); }
+void __throw_bad_alloc() { throw bad_alloc(); }
+void __throw_bad_array_new_length() { throw bad_alloc(); }
+} // namespace std
 #endif
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
