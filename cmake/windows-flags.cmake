@@ -11,6 +11,10 @@ if(MINGW)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     add_link_options(-Wl,--high-entropy-va)
   endif()
+  # Windows 7 is the oldest system it runs on; an older subsystem version would also make
+  # Windows treat it as a legacy program (older frame metrics, for one).
+  add_link_options(-Wl,--major-subsystem-version,6,--minor-subsystem-version,1
+                   -Wl,--major-os-version,6,--minor-os-version,1)
   # Reproducible: no link time stamp, no build folder in the binary.
   add_link_options(-Wl,--no-insert-timestamp)
   add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)

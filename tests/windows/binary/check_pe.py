@@ -43,6 +43,7 @@ class Image:
         if self.magic not in (0x10B, 0x20B):
             raise BadImage("unknown optional header magic %#x" % self.magic)
         self.subsystem = self.u16(opt + 68)
+        self.subsystem_version = (self.u16(opt + 48), self.u16(opt + 50))
         self.dll_characteristics = self.u16(opt + 70)
         dirs = opt + (92 if self.magic == 0x10B else 108)
         count = self.u32(dirs)
@@ -109,6 +110,8 @@ def check(data, machine):
            "%#06x, expected %#06x (%s)" % (image.machine, MACHINES[machine], machine))
     record("format", image.magic == (0x20B if wide else 0x10B), "optional header magic %#x" % image.magic)
     record("subsystem", image.subsystem == SUBSYSTEM_WINDOWS_GUI, "%d, expected 2 (Windows GUI)" % image.subsystem)
+    record("subsystem version", image.subsystem_version >= (6, 1),
+           "%d.%d, expected 6.1 (Windows 7) or later" % image.subsystem_version)
     flags = image.dll_characteristics
     record("ASLR", flags & DYNAMIC_BASE, "DllCharacteristics %#06x needs DYNAMIC_BASE" % flags)
     record("DEP", flags & NX_COMPAT, "DllCharacteristics %#06x needs NX_COMPAT" % flags)

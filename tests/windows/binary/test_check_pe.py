@@ -37,6 +37,11 @@ def console_subsystem(data):
     struct.pack_into("<H", data, opt + 68, 3)
 
 
+def old_subsystem_version(data):
+    _, _, opt = headers(data)
+    struct.pack_into("<HH", data, opt + 48, 4, 0)
+
+
 def writable_text(data):
     image, coff, opt = headers(data)
     first = opt + struct.unpack_from("<H", data, coff + 16)[0]
@@ -70,6 +75,7 @@ def main():
         ("no ASLR", clear_flag(check_pe.DYNAMIC_BASE), {"ASLR"}),
         ("no DEP", clear_flag(check_pe.NX_COMPAT), {"DEP"}),
         ("console subsystem", console_subsystem, {"subsystem"}),
+        ("subsystem version 4.0", old_subsystem_version, {"subsystem version"}),
         ("writable code", writable_text, {"W^X sections"}),
     ]
     if args.machine == "amd64":
