@@ -23,19 +23,28 @@ namespace {
 
 // ---- ownership of the handles we take -----------------------------------------------------------
 
-class UniqueHandle {
+// Owns one handle and gives it back with Close (CloseHandle, DeleteObject, ...) when done.
+template <typename T, auto Close>
+class Owned {
 public:
-    explicit UniqueHandle(HANDLE h = nullptr) : h_(h) {}
-    ~UniqueHandle() {
-        if (h_ != nullptr && h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+    explicit Owned(T value = nullptr) : value_(value) {}
+    ~Owned() {
+        if (value_ != nullptr) Close(value_);
     }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    HANDLE get() const { return h_; }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    T get() const { return value_; }
 
 private:
-    HANDLE h_;
+    T value_;
 };
+
+using UniqueHandle = Owned<HANDLE, &CloseHandle>;  // CreateProcess never hands out INVALID_HANDLE_VALUE
+using MemoryDc = Owned<HDC, &DeleteDC>;
+using LibraryModule = Owned<HMODULE, &FreeLibrary>;
+using IconHandle = Owned<HICON, &DestroyIcon>;
+template <typename T>
+using GdiObject = Owned<T, &DeleteObject>;
 
 // The program under test; if the probe gives up early, the program must not outlive it.
 class ChildProcess {
@@ -71,35 +80,6 @@ private:
     HDC dc_;
 };
 
-class MemoryDc {
-public:
-    MemoryDc() : dc_(CreateCompatibleDC(nullptr)) {}
-    ~MemoryDc() {
-        if (dc_ != nullptr) DeleteDC(dc_);
-    }
-    MemoryDc(const MemoryDc&) = delete;
-    MemoryDc& operator=(const MemoryDc&) = delete;
-    HDC get() const { return dc_; }
-
-private:
-    HDC dc_;
-};
-
-template <typename T>
-class GdiObject {
-public:
-    explicit GdiObject(T object = nullptr) : object_(object) {}
-    ~GdiObject() {
-        if (object_ != nullptr) DeleteObject(object_);
-    }
-    GdiObject(const GdiObject&) = delete;
-    GdiObject& operator=(const GdiObject&) = delete;
-    T get() const { return object_; }
-
-private:
-    T object_;
-};
-
 class Selection {
 public:
     Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
@@ -110,34 +90,6 @@ public:
 private:
     HDC dc_;
     HGDIOBJ previous_;
-};
-
-class LibraryModule {
-public:
-    explicit LibraryModule(HMODULE module) : module_(module) {}
-    ~LibraryModule() {
-        if (module_ != nullptr) FreeLibrary(module_);
-    }
-    LibraryModule(const LibraryModule&) = delete;
-    LibraryModule& operator=(const LibraryModule&) = delete;
-    HMODULE get() const { return module_; }
-
-private:
-    HMODULE module_;
-};
-
-class IconHandle {
-public:
-    explicit IconHandle(HICON icon) : icon_(icon) {}
-    ~IconHandle() {
-        if (icon_ != nullptr) DestroyIcon(icon_);
-    }
-    IconHandle(const IconHandle&) = delete;
-    IconHandle& operator=(const IconHandle&) = delete;
-    HICON get() const { return icon_; }
-
-private:
-    HICON icon_;
 };
 
 class ClipboardLock {
@@ -373,7 +325,7 @@ Image Grab(HDC source, int x, int y, int width, int height) {
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
     GdiObject<HBITMAP> bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    MemoryDc memory;
+    MemoryDc memory(CreateCompatibleDC(nullptr));
     if (bitmap.get() == nullptr || memory.get() == nullptr) return image;
     {
         Selection select(memory.get(), bitmap.get());
@@ -449,7 +401,7 @@ Rendering Render(const std::wstring& text, int pixelHeight, COLORREF background,
     Rendering result;
     GdiObject<HFONT> font(CreateFontW(-pixelHeight, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
                                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma"));
-    MemoryDc memory;
+    MemoryDc memory(CreateCompatibleDC(nullptr));
     const int width = 16 * pixelHeight + 40 * static_cast<int>(text.size());
     const int height = 4 * pixelHeight;
     BITMAPINFO info{};
@@ -692,7 +644,7 @@ BOOL CALLBACK FirstIconGroup(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR param) {
 Image DrawIconOn(HICON icon, int size, COLORREF background) {
     Image image;
     WindowDc screen(nullptr);
-    MemoryDc memory;
+    MemoryDc memory(CreateCompatibleDC(nullptr));
     GdiObject<HBITMAP> bitmap(CreateCompatibleBitmap(screen.get(), size, size));
     if (memory.get() == nullptr || bitmap.get() == nullptr) return image;
     Selection select(memory.get(), bitmap.get());
