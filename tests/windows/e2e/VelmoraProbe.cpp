@@ -312,10 +312,8 @@ struct Image {
     COLORREF at(int x, int y) const { return pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)]; }
 };
 
-// Copies pixels from a DC into a top-down 32-bit image.
-Image Grab(HDC source, int x, int y, int width, int height) {
-    Image image;
-    if (width <= 0 || height <= 0) return image;
+// A top-down 32-bit DIB section whose pixels are at bits.
+HBITMAP TopDownBitmap(int width, int height, void*& bits) {
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
     info.bmiHeader.biWidth = width;
@@ -323,8 +321,15 @@ Image Grab(HDC source, int x, int y, int width, int height) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
+    return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+}
+
+// Copies pixels from a DC into a top-down 32-bit image.
+Image Grab(HDC source, int x, int y, int width, int height) {
+    Image image;
+    if (width <= 0 || height <= 0) return image;
     void* bits = nullptr;
-    GdiObject<HBITMAP> bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    GdiObject<HBITMAP> bitmap(TopDownBitmap(width, height, bits));
     MemoryDc memory(CreateCompatibleDC(nullptr));
     if (bitmap.get() == nullptr || memory.get() == nullptr) return image;
     {
@@ -404,15 +409,8 @@ Rendering Render(const std::wstring& text, int pixelHeight, COLORREF background,
     MemoryDc memory(CreateCompatibleDC(nullptr));
     const int width = 16 * pixelHeight + 40 * static_cast<int>(text.size());
     const int height = 4 * pixelHeight;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    GdiObject<HBITMAP> bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    GdiObject<HBITMAP> bitmap(TopDownBitmap(width, height, bits));
     if (font.get() == nullptr || bitmap.get() == nullptr || memory.get() == nullptr) return result;
     const int origin = pixelHeight;
     {
