@@ -37,5 +37,6 @@ if ((${#need[@]})); then
     echo "installing: ${need[*]}"
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+    # With recommends, as on the machines these tests were made on (Wine uses several of them).
+    apt-get install -y -qq "${need[@]}" >/dev/null
 fi
