@@ -1,6 +1,7 @@
 #include "Form1.h"
 
 #include "Module1.h"
+#include "SystemFunction.h"
 #include "resource.h"
 
 #include <cmath>
@@ -38,14 +39,29 @@ constexpr COLORREF kBlack = RGB(0, 0, 0);
 
 int ToPixels(int twips, UINT dpi) { return MulDiv(twips, static_cast<int>(dpi), kTwipsPerInch); }
 
-// Functions newer than Windows 7 are looked up at run time so the program still starts there.
 template <typename Function>
 Function User32Function(const char* name)
 {
-    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    const FARPROC address = user32 != nullptr ? GetProcAddress(user32, name) : nullptr;
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+    return SystemFunction<Function>(L"user32.dll", name);
 }
+
+// The screen's device context, released when done.
+class ScreenDc {
+public:
+    ScreenDc() : dc_(GetDC(nullptr)) {}
+    ScreenDc(const ScreenDc&) = delete;
+    ScreenDc& operator=(const ScreenDc&) = delete;
+    ~ScreenDc()
+    {
+        if (dc_ != nullptr) {
+            ReleaseDC(nullptr, dc_);
+        }
+    }
+    HDC Get() const { return dc_; }
+
+private:
+    HDC dc_;
+};
 
 UINT DpiOfWindow(HWND window)
 {
@@ -57,11 +73,8 @@ UINT DpiOfWindow(HWND window)
         }
     }
     // Before per-monitor DPI every window has the system DPI.
-    const HDC screen = GetDC(nullptr);
-    const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
-    if (screen != nullptr) {
-        ReleaseDC(nullptr, screen);
-    }
+    const ScreenDc screen;
+    const int dpi = screen.Get() != nullptr ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 0;
     return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
 }
 
@@ -139,9 +152,10 @@ bool Form1::Create()
     if (window_ == nullptr) {
         return false;
     }
-    ApplyDpi(DpiOfWindow(window_));
+    const UINT dpi = DpiOfWindow(window_);
+    ApplyDpi(dpi);
     Form1_Load();
-    CentreOnMonitor();
+    CentreOnMonitor(dpi);
     return true;
 }
 
@@ -191,7 +205,7 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_CTLCOLORSTATIC: // a read-only edit asks with this one
     case WM_CTLCOLOREDIT:
         if (reinterpret_cast<HWND>(lParam) == text1_) {
-            return OnControlColor(reinterpret_cast<HDC>(wParam), text1_);
+            return OnControlColor(reinterpret_cast<HDC>(wParam));
         }
         break;
     case WM_ACTIVATE:
@@ -250,7 +264,7 @@ void Form1::Command1_Click()
     ExitProcess(0);
 }
 
-LRESULT Form1::OnControlColor(HDC dc, HWND)
+LRESULT Form1::OnControlColor(HDC dc)
 {
     SetTextColor(dc, Text1Colour());
     SetBkColor(dc, GetSysColor(COLOR_MENU));
@@ -280,7 +294,6 @@ void Form1::OnDpiChanged(UINT dpi, const RECT& suggested)
 
 void Form1::ApplyDpi(UINT dpi)
 {
-    dpi_ = dpi;
     const HFONT font = CreateFontW(-MulDiv(kFontCentipoints, static_cast<int>(dpi), kCentipointsPerInch), 0, 0, 0,
                                    FW_BOLD, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
                                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
@@ -291,8 +304,6 @@ void Form1::ApplyDpi(UINT dpi)
     }
     MoveControl(text1_, kText1Twips, dpi);
     MoveControl(command1_, kCommand1Twips, dpi);
-    const SIZE size = WindowSizeFor(dpi);
-    SetWindowPos(window_, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 SIZE Form1::WindowSizeFor(UINT dpi) const
@@ -302,21 +313,22 @@ SIZE Form1::WindowSizeFor(UINT dpi) const
     return {rect.right - rect.left, rect.bottom - rect.top};
 }
 
-void Form1::CentreOnMonitor()
+void Form1::CentreOnMonitor(UINT dpi)
 {
+    const SIZE size = WindowSizeFor(dpi);
     MONITORINFO monitor = {};
     monitor.cbSize = sizeof(monitor);
-    RECT window = {};
-    if (!GetMonitorInfoW(MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor) ||
-        !GetWindowRect(window_, &window)) {
-        return;
+    UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
+    int left = 0;
+    int top = 0;
+    if (GetMonitorInfoW(MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+        const RECT& area = monitor.rcWork; // clear of the taskbar
+        left = area.left + (area.right - area.left - size.cx) / 2;
+        top = area.top + (area.bottom - area.top - size.cy) / 2;
+    } else {
+        flags |= SWP_NOMOVE; // keep the place Windows chose
     }
-    const RECT& area = monitor.rcWork; // clear of the taskbar
-    const int width = window.right - window.left;
-    const int height = window.bottom - window.top;
-    const int left = area.left + (area.right - area.left - width) / 2;
-    const int top = area.top + (area.bottom - area.top - height) / 2;
-    SetWindowPos(window_, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(window_, nullptr, left, top, size.cx, size.cy, flags);
 }
 
 } // namespace Velmora

@@ -47,21 +47,20 @@ private:
     bool OnCreate();
     void Form1_Load();
     void Command1_Click();
-    LRESULT OnControlColor(HDC dc, HWND control);
+    LRESULT OnControlColor(HDC dc);
     void OnActivate(WPARAM wParam);
     void OnDpiChanged(UINT dpi, const RECT& suggested);
 
-    // Sizes the font, the controls and the window for a DPI; positions are in twips.
+    // Sizes the font and the controls for a DPI; positions are in twips.
     void ApplyDpi(UINT dpi);
     SIZE WindowSizeFor(UINT dpi) const;
-    void CentreOnMonitor();
+    void CentreOnMonitor(UINT dpi); // sizes the window too
 
     HINSTANCE instance_;
     HWND window_ = nullptr;
     HWND text1_ = nullptr;
     HWND command1_ = nullptr;
     HWND lastFocus_ = nullptr; // given back the focus when the window is activated again
-    UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
     Font font_;
 };
 

@@ -1,5 +1,6 @@
 // The program's start: harden DLL loading, open the window, run its message loop.
 #include "Form1.h"
+#include "SystemFunction.h"
 
 #include <cstdlib>
 #include <new>
@@ -12,11 +13,10 @@ namespace {
 void RestrictDllSearchToSystemDirectory()
 {
     using SetDirectoriesFunction = BOOL(WINAPI*)(DWORD);
-    const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-    const FARPROC address = kernel32 != nullptr ? GetProcAddress(kernel32, "SetDefaultDllDirectories") : nullptr;
-    if (address != nullptr) {
-        reinterpret_cast<SetDirectoriesFunction>(reinterpret_cast<void (*)()>(address))(
-            LOAD_LIBRARY_SEARCH_SYSTEM32);
+    const auto setDefaultDllDirectories =
+        Velmora::SystemFunction<SetDirectoriesFunction>(L"kernel32.dll", "SetDefaultDllDirectories");
+    if (setDefaultDllDirectories != nullptr) {
+        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
 }
 
