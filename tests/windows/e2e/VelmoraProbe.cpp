@@ -504,7 +504,10 @@ bool Click(POINT at) {
     down.mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
     INPUT up = move;
     up.mi.dwFlags |= MOUSEEVENTF_LEFTUP;
-    Send({down, up});
+    // Two inputs, as a hand gives them: a window that tracks the press (the close box does)
+    // sees the button go down before it comes up.
+    Send({down});
+    Send({up});
     return there;
 }
 
@@ -980,7 +983,7 @@ void End(const Options& options, const Program& p) {
     } else {
         POINT closeBox{};
         if (Check(FindCloseBox(p.hwnd, closeBox), "the caption has a close box (WM_NCHITTEST gives HTCLOSE)")) {
-            Click(closeBox);
+            Check(Click(closeBox), "the mouse is on the close box");
             Line("     clicked the close box at " + Str(closeBox.x) + "," + Str(closeBox.y));
         }
     }
